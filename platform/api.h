@@ -1,0 +1,205 @@
+// The thin platform layer: one function per Windows call the program makes, with the
+// arguments, results and last-error behaviour of the real call, on types of our own.
+// Product code includes this header (and constants.h), never <windows.h>.
+// Two back-ends implement it: win32/ forwards to Windows, sim/ serves a simulated machine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Functions obtained from GetProcAddress are called through pointers and must use the
+// calling convention of the Windows API on 32-bit x86.
+#if defined(_WIN32) && (defined(_M_IX86) || defined(__i386__))
+#define PLATFORM_API __stdcall
+#else
+#define PLATFORM_API
+#endif
+
+namespace win {
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using BOOL = std::int32_t;
+using UINT = std::uint32_t;
+using HRESULT = std::int32_t;
+using LSTATUS = LONG;
+using REGSAM = DWORD;
+using LANGID = WORD;
+using WCHAR = char16_t;
+using LPCWSTR = const WCHAR*;
+using LPWSTR = WCHAR*;
+using ULONG_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
+using WPARAM = UINT_PTR;
+using LPARAM = LONG_PTR;
+using LRESULT = LONG_PTR;
+
+using HANDLE = void*;
+struct HKEY__;
+using HKEY = HKEY__*;
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+struct HRSRC__;
+using HRSRC = HRSRC__*;
+using HGLOBAL = void*;
+struct HWND__;
+using HWND = HWND__*;
+using PSID = void*;
+using FARPROC = void(PLATFORM_API*)();
+
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    void* lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct OSVERSIONINFOW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+};
+
+struct SYSTEM_INFO {
+    WORD wProcessorArchitecture;
+    WORD wReserved;
+    DWORD dwPageSize;
+    void* lpMinimumApplicationAddress;
+    void* lpMaximumApplicationAddress;
+    ULONG_PTR dwActiveProcessorMask;
+    DWORD dwNumberOfProcessors;
+    DWORD dwProcessorType;
+    DWORD dwAllocationGranularity;
+    WORD wProcessorLevel;
+    WORD wProcessorRevision;
+};
+
+struct SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+};
+
+struct SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+};
+
+struct TOKEN_GROUPS {
+    DWORD GroupCount;
+    SID_AND_ATTRIBUTES Groups[1];
+};
+
+struct PROCESSENTRY32W {
+    DWORD dwSize;
+    DWORD cntUsage;
+    DWORD th32ProcessID;
+    ULONG_PTR th32DefaultHeapID;
+    DWORD th32ModuleID;
+    DWORD cntThreads;
+    DWORD th32ParentProcessID;
+    LONG pcPriClassBase;
+    DWORD dwFlags;
+    WCHAR szExeFile[260];
+};
+
+struct VS_FIXEDFILEINFO {
+    DWORD dwSignature;
+    DWORD dwStrucVersion;
+    DWORD dwFileVersionMS;
+    DWORD dwFileVersionLS;
+    DWORD dwProductVersionMS;
+    DWORD dwProductVersionLS;
+    DWORD dwFileFlagsMask;
+    DWORD dwFileFlags;
+    DWORD dwFileOS;
+    DWORD dwFileType;
+    DWORD dwFileSubtype;
+    DWORD dwFileDateMS;
+    DWORD dwFileDateLS;
+};
+
+// Resource ids and types given as integers (MAKEINTRESOURCEW).
+inline LPCWSTR MakeIntResource(WORD id) {
+    return reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(id));
+}
+
+// --- errors -------------------------------------------------------------------------------
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+// --- kernel objects, processes, system information -----------------------------------------
+BOOL CloseHandle(HANDLE object);
+HANDLE CreateMutexW(SECURITY_ATTRIBUTES* attributes, BOOL initialOwner, LPCWSTR name);
+HANDLE GetCurrentProcess();
+DWORD GetCurrentProcessId();
+DWORD GetTickCount();
+BOOL GetVersionExW(OSVERSIONINFOW* info);
+void GetNativeSystemInfo(SYSTEM_INFO* info);
+
+// --- modules and run-time binding -----------------------------------------------------------
+HMODULE GetModuleHandleW(LPCWSTR moduleName);
+HMODULE GetModuleHandleA(const char* moduleName);
+FARPROC GetProcAddress(HMODULE module, const char* procName);
+
+// Signatures of the functions the program binds at run time.
+using IsWow64ProcessProc = BOOL(PLATFORM_API*)(HANDLE process, BOOL* wow64);
+using RegDeleteKeyExWProc = LSTATUS(PLATFORM_API*)(HKEY key, LPCWSTR subKey, REGSAM view,
+                                                   DWORD reserved);
+using SetDefaultDllDirectoriesProc = BOOL(PLATFORM_API*)(DWORD flags);
+
+// --- security -------------------------------------------------------------------------------
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+BOOL GetTokenInformation(HANDLE token, int infoClass, void* info, DWORD length,
+                         DWORD* returnLength);
+BOOL AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, BYTE subAuthorityCount,
+                              DWORD sub0, DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4,
+                              DWORD sub5, DWORD sub6, DWORD sub7, PSID* sid);
+BOOL EqualSid(PSID sid1, PSID sid2);
+void* FreeSid(PSID sid);
+
+// --- process snapshot -----------------------------------------------------------------------
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry);
+BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry);
+
+// --- registry -------------------------------------------------------------------------------
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, HKEY* result);
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                        REGSAM access, SECURITY_ATTRIBUTES* security, HKEY* result,
+                        DWORD* disposition);
+LSTATUS RegCloseKey(HKEY key);
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                         DWORD* dataSize);
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD dataSize);
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD* reserved,
+                      LPWSTR keyClass, DWORD* classLength, FILETIME* lastWriteTime);
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+
+// --- resources of a module ------------------------------------------------------------------
+HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
+HRSRC FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, LANGID language);
+HGLOBAL LoadResource(HMODULE module, HRSRC resource);
+void* LockResource(HGLOBAL data);
+DWORD SizeofResource(HMODULE module, HRSRC resource);
+
+// --- windows --------------------------------------------------------------------------------
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+// --- files and their version information ----------------------------------------------------
+DWORD GetFileAttributesW(LPCWSTR path);
+DWORD GetFileVersionInfoSizeW(LPCWSTR path, DWORD* handle);
+BOOL GetFileVersionInfoW(LPCWSTR path, DWORD handle, DWORD length, void* data);
+BOOL VerQueryValueW(const void* block, LPCWSTR subBlock, void** buffer, UINT* length);
+
+}  // namespace win
