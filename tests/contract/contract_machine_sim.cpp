@@ -14,7 +14,7 @@ void PrepareMachine() {
     sim::ResetMachine();
     for (const char* name :
          {"library_4.2.0.500.dll", "library_4.3.0.11000.dll", "library_4.3.0.11001.dll",
-          "library_unversioned.dll", "library_short_version.dll"}) {
+          "library_unversioned.dll", "library_short_version.dll", "program_4.3.0.11000.exe"}) {
         std::ifstream in(std::string(FIXTURE_DIR) + "/" + name, std::ios::binary);
         sim::machine().AddFile(kFixtures + sim::Widen(name), {std::istreambuf_iterator<char>(in),
                                                               std::istreambuf_iterator<char>()});

@@ -14,6 +14,8 @@ TEST_F(FileVersionContract, TheFixedFileVersionOfLibrariesBuiltWithTheirVersions
               (VersionQuad{4, 3, 0, 11000}));
     EXPECT_EQ(ReadFileVersion(FixturePath(u"library_4.3.0.11001.dll")),
               (VersionQuad{4, 3, 0, 11001}));
+    EXPECT_EQ(ReadFileVersion(FixturePath(u"program_4.3.0.11000.exe")),
+              (VersionQuad{4, 3, 0, 11000}));
 }
 
 TEST_F(FileVersionContract, NoVersionForFilesWithoutAUsableVersionResource) {

@@ -22,6 +22,15 @@ class RegistryContract : public ContractTest {
         return std::u16string(kRoot) + u"\\" + child;
     }
 
+    // Value V of a key below ours, created through a parent opened in the 64-bit view.
+    static void SetIn64BitView(const std::u16string& child, const char16_t* value) {
+        CRegKeyEx software, key;
+        ASSERT_EQ(software.Open(win::HKEY_LOCAL_MACHINE, u"Software", kAll | win::KEY_WOW64_64KEY),
+                  0);
+        ASSERT_EQ(key.Create(software.handle(), (u"ReelwrightUpdateContract\\" + child).c_str()),
+                  0);
+        ASSERT_EQ(key.SetString(u"V", value), 0);
+    }
     static win::LONG Exists(const std::u16string& path, win::REGSAM view) {
         CRegKeyEx key;
         return key.Open(win::HKEY_LOCAL_MACHINE, path.c_str(), win::KEY_READ | view);
@@ -38,13 +47,7 @@ class RegistryContract : public ContractTest {
 
 TEST_F(RegistryContract, The64BitViewIsSeparateAndTheReadRuleFallsBackToIt) {
     ASSERT_TRUE(IsNative64BitProcessor());
-    {
-        CRegKeyEx software, key;
-        ASSERT_EQ(software.Open(win::HKEY_LOCAL_MACHINE, u"Software", kAll | win::KEY_WOW64_64KEY),
-                  0);
-        ASSERT_EQ(key.Create(software.handle(), u"ReelwrightUpdateContract\\Only64"), 0);
-        ASSERT_EQ(key.SetString(u"V", u"64"), 0);
-    }
+    SetIn64BitView(u"Only64", u"64");
     EXPECT_EQ(Exists(Path(u"Only64"), win::KEY_WOW64_32KEY), win::LONG(win::ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(Exists(Path(u"Only64"), 0), win::LONG(win::ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(Exists(Path(u"Only64"), win::KEY_WOW64_64KEY), 0);
@@ -56,12 +59,8 @@ TEST_F(RegistryContract, KeysCreatedWithoutViewLandInThe32BitViewWhichTheReadRul
         CRegKeyEx key;
         ASSERT_EQ(key.Create(win::HKEY_LOCAL_MACHINE, Path(u"Both").c_str()), 0);
         ASSERT_EQ(key.SetString(u"V", u"32"), 0);
-        CRegKeyEx software, other;
-        ASSERT_EQ(software.Open(win::HKEY_LOCAL_MACHINE, u"Software", kAll | win::KEY_WOW64_64KEY),
-                  0);
-        ASSERT_EQ(other.Create(software.handle(), u"ReelwrightUpdateContract\\Both"), 0);
-        ASSERT_EQ(other.SetString(u"V", u"64"), 0);
     }
+    SetIn64BitView(u"Both", u"64");
     EXPECT_EQ(Exists(Path(u"Both"), win::KEY_WOW64_32KEY), 0);
     EXPECT_EQ(ReadMachineText(Path(u"Both").c_str(), u"V"), u"32");
 }

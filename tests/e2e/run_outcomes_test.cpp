@@ -11,6 +11,7 @@
 #include <ostream>
 #include <string>
 
+#include "product_state.h"
 #include "tests/e2e/wine_lab.h"
 
 namespace {
@@ -58,6 +59,7 @@ struct RunCase {
     std::string state;  // stage script on top of the clean machine
     std::string holdMutex;
     std::optional<std::string> lang;
+    std::string companion;           // a program running meanwhile
     std::optional<ExpectedBox> box;  // empty: no box may appear
     uint32_t exitCode;
 };
@@ -67,33 +69,63 @@ void PrintTo(const RunCase& c, std::ostream* os) {
     *os << c.name;
 }
 
+// Installed products as the stager puts them in place, files included.
+std::string Product(const staging::ProductState& state) {
+    return staging::StageScript(state, staging::WindowsPathOf(FIXTURE_DIR));
+}
+
+staging::ProductState UpToDate() {
+    staging::ProductState state = staging::ProductState::WithAllFilesAt("4.3.0.11001");
+    state.displayVersion = u"4.3.0.11000";
+    state.appDbVersion.clear();  // the two files to create are judged by it
+    state.files.erase(state.files.end() - 2, state.files.end());
+    return state;
+}
+
+staging::ProductState WithoutHelpFolder() {
+    staging::ProductState state = staging::ProductState::WithAllFilesAt("4.2.0.500");
+    state.helpDir.clear();
+    return state;
+}
+
+const std::string kMainProgram = kLabDir + "/blocking/Reelwright.exe";
+
 const ExpectedBox kNoApplicableVersion{
     kCaption,
     "No software version applicable to this update is installed. The update will be cancelled.",
     "warning"};
 
 const RunCase kCases[] = {
-    {"NoProductInstalled", "", "", std::nullopt, kNoApplicableVersion, kAccessDenied},
-    {"VersionAboveAcceptedRange", InstalledVersion("4.3.0.11001"), "", std::nullopt,
+    {"NoProductInstalled", "", "", std::nullopt, "", kNoApplicableVersion, kAccessDenied},
+    {"VersionAboveAcceptedRange", InstalledVersion("4.3.0.11001"), "", std::nullopt, "",
      kNoApplicableVersion, kAccessDenied},
-    {"SameVersionInstalled", InstalledVersion("4.3.01.11140"), "", std::nullopt,
+    {"SameVersionInstalled", InstalledVersion("4.3.01.11140"), "", std::nullopt, "",
      ExpectedBox{kCaption,
                  "The version of Orlin Reelwright already installed on the computer is the same "
                  "version.\nThe program will quit.",
                  "warning"},
      kAccessDenied},
-    {"AnotherRunInProgress", InstalledVersion("4.2.0.0"), kMutex, std::nullopt,
+    {"AnotherRunInProgress", InstalledVersion("4.2.0.0"), kMutex, std::nullopt, "",
      ExpectedBox{kCaption, "Another instance of this update program is already running.", "none"},
      kSingleInstance},
-    {"UnattendedShowsNoBox", kUnattended, "", std::nullopt, std::nullopt, kAccessDenied},
-    {"GermanUserInterface", "", "", "de_DE.UTF-8",
+    {"UnattendedShowsNoBox", kUnattended, "", std::nullopt, "", std::nullopt, kAccessDenied},
+    {"GermanUserInterface", "", "", "de_DE.UTF-8", "",
      ExpectedBox{kGermanCaption,
                  "Es ist keine Softwareversion installiert, für die dieses Update gilt. Das Update "
                  "wird abgebrochen.",
                  "warning"},
      kAccessDenied},
-    {"ApplicableVersionWithoutProductFolders", InstalledVersion("4.2.0.0"), "", std::nullopt,
+    {"NothingToUpdateWhileTheMainProgramRuns", Product(UpToDate()), "", std::nullopt, kMainProgram,
+     ExpectedBox{kCaption, "There is no need to update the program.", "none"}, 0},
+    {"FolderRecordMissing", Product(WithoutHelpFolder()), "", std::nullopt, "",
      ExpectedBox{kCaption, "There is no target model for this program.", "none"}, 0},
+    {"MainProgramRunning", Product(staging::ProductState::WithAllFilesAt("4.2.0.500")), "",
+     std::nullopt, kMainProgram,
+     ExpectedBox{kCaption,
+                 "Cannot install because related programs are running.\nExit all programs, and "
+                 "try again.",
+                 "warning"},
+     kAccessDenied},
 };
 
 std::string Hex(std::optional<uint32_t> code) {
@@ -129,6 +161,7 @@ TEST_P(RunOutcome, ShowsItsBoxAndExits) {
     e2e::RunOptions options;
     options.holdMutex = c.holdMutex;
     options.lang = c.lang;
+    options.companion = c.companion;
     const e2e::LabReport report = lab.Run(kProductExe, options);
     std::printf("[   WINE   ] stage %.1f s, product run %.1f s\n", stageSeconds, report.seconds);
     SCOPED_TRACE("lab_run said:\n" + report.output + report.diagnostics);

@@ -265,6 +265,8 @@ LabReport WineLab::Run(const std::string& exe, const RunOptions& options) const 
     std::vector<std::string> argv = {loader_, labDir_ + "/lab_run.exe", "--timeout",
                                      std::to_string(options.timeoutSeconds)};
     if (!options.holdMutex.empty()) argv.insert(argv.end(), {"--hold-mutex", options.holdMutex});
+    if (!options.companion.empty())
+        argv.insert(argv.end(), {"--companion", WindowsPath(options.companion)});
     if (!options.screenshot.empty())
         argv.insert(argv.end(), {"--screenshot", WindowsPath(options.screenshot)});
     argv.insert(argv.end(), {"--", WindowsPath(exe)});

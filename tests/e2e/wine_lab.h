@@ -31,6 +31,7 @@ struct LabReport {
 
 struct RunOptions {
     std::string holdMutex;            // a mutex lab_run holds while the program runs
+    std::string companion;            // Linux path of a program running meanwhile
     std::optional<std::string> lang;  // LANG for Wine (sets the Windows UI language)
     unsigned timeoutSeconds = 300;
     std::string screenshot;  // Linux path of a BMP of the box, when wanted

@@ -1,5 +1,7 @@
 #include "product_state.h"
 
+#include <algorithm>
+
 #include "platform/sim/machine.h"
 
 namespace staging {
@@ -24,8 +26,9 @@ ProductState ProductState::WithAllFilesAt(const std::string& fileVersion) {
     ProductState state;
     const std::u16string app = state.appDir, trimkit = state.trimkitDir, help = state.helpDir;
     for (const char16_t* name : {u"ClipUploader.dll", u"EdControls.dll", u"EdCore.dll",
-                                 u"EdResource.dll", u"OrlinUpdate.dll", u"Reelwright.exe"})
+                                 u"EdResource.dll", u"OrlinUpdate.dll"})
         state.File(app, name, fileVersion);
+    state.files.push_back({app + u"\\Reelwright.exe", "program_" + fileVersion + ".exe", ""});
     state.File(trimkit, u"GpuProbe.dll", fileVersion);
     state.File(help, u"OrlinUpdate.dll", fileVersion);
     state.File(trimkit, u"gpucal.dll", fileVersion);
@@ -65,8 +68,14 @@ std::string StageScript(const ProductState& state, const std::u16string& fixture
     value(maker + "\\Orlin Reelwright\\1.0\\Common", "TrimkitPath", state.trimkitDir);
     value(maker + "\\Orlin Creation Help", "HelpDir", state.helpDir);
 
-    for (const std::u16string& folder : {state.appDir, state.trimkitDir, state.helpDir}) {
-        if (!folder.empty()) line("make-dir " + Quoted(folder));
+    // The folders of the files, whether or not their records are there.
+    std::vector<std::u16string> folders;
+    for (const StagedFile& file : state.files) {
+        const std::u16string folder = file.path.substr(0, file.path.rfind(u'\\'));
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(folder);
+            line("make-dir " + Quoted(folder));
+        }
     }
     for (const StagedFile& file : state.files) {
         if (file.fixture.empty()) {

@@ -2,8 +2,11 @@
 // OK) and reports what it saw and the program's full 32-bit exit code, which Wine cuts to
 // 8 bits on its way to Linux.
 //
-//   lab_run.exe [--hold-mutex NAME] [--timeout SECONDS] [--screenshot FILE.bmp] [--verbose]
-//               [--] PROGRAM [ARGS...]
+//   lab_run.exe [--hold-mutex NAME] [--companion EXE] [--timeout SECONDS]
+//               [--screenshot FILE.bmp] [--verbose] [--] PROGRAM [ARGS...]
+//
+// --companion starts EXE before PROGRAM and ends it afterwards: another program running
+// on the machine meanwhile.
 //
 // Output (UTF-8, one block per box, in order), then the exit line:
 //   box.caption=...  box.text=...  box.icon=none|warning|error|information|unknown
@@ -27,6 +30,7 @@ constexpr int kMessageTextId = 0xFFFF;
 
 struct Options {
     std::wstring mutexName;
+    std::wstring companion;
     std::wstring screenshotFile;
     DWORD timeoutSeconds = 300;
     bool verbose = false;
@@ -392,8 +396,8 @@ std::wstring QuoteArgument(const std::wstring& arg) {
 }
 
 int Usage() {
-    Err(L"usage: lab_run.exe [--hold-mutex NAME] [--timeout SECONDS] [--screenshot FILE.bmp] "
-        L"[--verbose] [--] PROGRAM [ARGS...]");
+    Err(L"usage: lab_run.exe [--hold-mutex NAME] [--companion EXE] [--timeout SECONDS] "
+        L"[--screenshot FILE.bmp] [--verbose] [--] PROGRAM [ARGS...]");
     return 2;
 }
 
@@ -407,11 +411,14 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
         }
         if (arg == L"--verbose") {
             options.verbose = true;
-        } else if ((arg == L"--hold-mutex" || arg == L"--timeout" || arg == L"--screenshot") &&
+        } else if ((arg == L"--hold-mutex" || arg == L"--timeout" || arg == L"--screenshot" ||
+                    arg == L"--companion") &&
                    i + 1 < argc) {
             std::wstring value = argv[++i];
             if (arg == L"--hold-mutex") {
                 options.mutexName = value;
+            } else if (arg == L"--companion") {
+                options.companion = value;
             } else if (arg == L"--screenshot") {
                 options.screenshotFile = value;
             } else {
@@ -446,6 +453,23 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
 
+    // Running before the program starts, so that its checks see it.
+    PROCESS_INFORMATION companion{};
+    if (!options.companion.empty()) {
+        STARTUPINFOW companionStartup{};
+        companionStartup.cb = sizeof(companionStartup);
+        std::wstring companionLine = QuoteArgument(options.companion);
+        if (!CreateProcessW(nullptr, companionLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            nullptr, &companionStartup, &companion)) {
+            Err(L"lab_run: cannot start " + options.companion + L", error " +
+                std::to_wstring(GetLastError()));
+            if (mutex) CloseHandle(mutex);
+            return 1;
+        }
+        CloseHandle(companion.hThread);
+        WaitForInputIdle(companion.hProcess, 2000);
+    }
+
     std::wstring commandLine;
     for (const std::wstring& arg : options.command)
         commandLine += (commandLine.empty() ? L"" : L" ") + QuoteArgument(arg);
@@ -456,6 +480,7 @@ int wmain(int argc, wchar_t** argv) {
                         &startup, &process)) {
         Err(L"lab_run: cannot start " + commandLine + L", error " +
             std::to_wstring(GetLastError()));
+        if (companion.hProcess) TerminateProcess(companion.hProcess, 0);
         if (mutex) CloseHandle(mutex);
         return 1;
     }
@@ -485,6 +510,11 @@ int wmain(int argc, wchar_t** argv) {
         Out(line);
     }
     CloseHandle(process.hProcess);
+    if (companion.hProcess) {
+        TerminateProcess(companion.hProcess, 0);
+        WaitForSingleObject(companion.hProcess, 10000);
+        CloseHandle(companion.hProcess);
+    }
     if (mutex) CloseHandle(mutex);
     return 0;
 }

@@ -11,6 +11,10 @@
 //                                         space that follows NAME, and may be empty
 //   set-dword   VIEW KEYPATH NAME NUMBER  decimal or 0x hexadecimal
 //   set-binary  VIEW KEYPATH NAME HEX     e.g. 01000000; may be empty
+//   delete-dir  PATH                      a folder with everything in it; missing is fine
+//   make-dir    PATH                      with its missing parents
+//   copy-file   SOURCE TARGET             overwrites TARGET
+//   write-file  TARGET TEXT               TEXT is the rest of the line, written as UTF-8
 // Keys are created as needed. The first failure is reported and ends the run with exit code 1.
 #include <windows.h>
 
@@ -171,11 +175,77 @@ LSTATUS SetValue(REGSAM view, const std::wstring& path, const std::wstring& name
     return status;
 }
 
+// Removes a folder with everything in it; a missing folder is fine.
+bool DeleteFolder(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteFolder(child);
+            } else {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return RemoveDirectoryW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+           GetLastError() == ERROR_PATH_NOT_FOUND;
+}
+
+// Creates a folder and its missing parents.
+bool MakeFolder(const std::wstring& path) {
+    for (size_t at = path.find(L'\\', 3);; at = path.find(L'\\', at + 1)) {
+        const std::wstring part = path.substr(0, at);
+        if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+        if (at == std::wstring::npos) return true;
+    }
+}
+
+std::wstring LastErrorText() {
+    return L"error " + std::to_wstring(GetLastError());
+}
+
+// The file commands: delete-dir PATH, make-dir PATH, copy-file SOURCE TARGET,
+// write-file TARGET TEXT (TEXT is the rest of the line, written as UTF-8).
+std::wstring RunFileLine(const std::wstring& command, LineReader& reader) {
+    auto path = reader.Word();
+    if (!path || path->empty()) return L"expected: " + command + L" PATH ...";
+    if (command == L"delete-dir")
+        return DeleteFolder(*path) ? L"" : L"cannot delete " + *path + L": " + LastErrorText();
+    if (command == L"make-dir")
+        return MakeFolder(*path) ? L"" : L"cannot create " + *path + L": " + LastErrorText();
+    if (command == L"copy-file") {
+        auto target = reader.Word();
+        if (!target) return L"expected: copy-file SOURCE TARGET";
+        return CopyFileW(path->c_str(), target->c_str(), FALSE)
+                   ? L""
+                   : L"cannot copy " + *path + L" to " + *target + L": " + LastErrorText();
+    }
+    const std::string text = ToUtf8(reader.Rest());
+    const HANDLE file = CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return L"cannot write " + *path + L": " + LastErrorText();
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok ? L"" : L"cannot write " + *path + L": " + LastErrorText();
+}
+
 // Runs one line; an empty answer means success, anything else is the failure to report.
 std::wstring RunLine(const std::wstring& line) {
     LineReader reader(line);
     auto command = reader.Word();
     if (!command || (*command)[0] == L'#') return {};
+    if (*command == L"delete-dir" || *command == L"make-dir" || *command == L"copy-file" ||
+        *command == L"write-file")
+        return RunFileLine(*command, reader);
     if (*command != L"delete-tree" && *command != L"set-sz" && *command != L"set-dword" &&
         *command != L"set-binary")
         return L"unknown command '" + *command + L"'";
