@@ -15,4 +15,6 @@ script="$build/demo-product.txt"
 echo "== Sample product: Orlin Reelwright 4.2.0.0 installed in $WINEPREFIX"
 "$WINE64_LOADER" "$(winpath "$lab/stage.exe")" "$(winpath "$script")"
 echo "== Running ReelwrightUpdate.exe (a 32-bit program: Wine needs a minute or two to start it here)"
-"$WINE64_LOADER" "$(winpath "$lab/lab_run.exe")" -- "$(winpath "$exe")" | sed 's/^/   /'
+report=$("$WINE64_LOADER" "$(winpath "$lab/lab_run.exe")" -- "$(winpath "$exe")")
+grep -q '^box\.' <<<"$report" || echo "   (no message box was shown)"
+sed 's/^/   /' <<<"$report"
