@@ -78,7 +78,7 @@ staging::ProductState UpToDate() {
     staging::ProductState state = staging::ProductState::WithAllFilesAt("4.3.0.11001");
     state.displayVersion = u"4.3.0.11000";
     state.appDbVersion.clear();  // the two files to create are judged by it
-    state.files.erase(state.files.end() - 2, state.files.end());
+    state.WithoutFilesToCreate();
     return state;
 }
 

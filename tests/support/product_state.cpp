@@ -46,6 +46,13 @@ ProductState& ProductState::File(const std::u16string& folder, const std::u16str
     return *this;
 }
 
+ProductState& ProductState::WithoutFilesToCreate() {
+    std::erase_if(files, [](const StagedFile& file) {
+        return file.path.ends_with(u"\\RemoveKeys.bat") || file.path.ends_with(u"\\gpucal.ini");
+    });
+    return *this;
+}
+
 std::string StageScript(const ProductState& state, const std::u16string& fixtureFolder) {
     std::string script;
     auto line = [&script](const std::string& text) { script += text + "\n"; };

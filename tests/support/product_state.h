@@ -27,6 +27,8 @@ struct ProductState {
     static ProductState WithAllFilesAt(const std::string& fileVersion);
     ProductState& File(const std::u16string& folder, const std::u16string& name,
                        const std::string& fixtureVersion);
+    // Drops RemoveKeys.bat and gpucal.ini, the two files the update may create.
+    ProductState& WithoutFilesToCreate();
 };
 
 // The stage script: first removes any earlier product, then sets this one up. Fixtures are
