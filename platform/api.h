@@ -50,6 +50,8 @@ struct HWND__;
 using HWND = HWND__*;
 using PSID = void*;
 using FARPROC = void(PLATFORM_API*)();
+using INT = int;
+using LONGLONG = std::int64_t;
 
 struct SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -128,6 +130,38 @@ struct VS_FIXEDFILEINFO {
     DWORD dwFileDateLS;
 };
 
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+// The record of FileBasicInfo (information class 0); the times are FILETIME values.
+struct FILE_BASIC_INFO {
+    LONGLONG CreationTime;
+    LONGLONG LastAccessTime;
+    LONGLONG LastWriteTime;
+    LONGLONG ChangeTime;
+    DWORD FileAttributes;
+};
+
+// What LZOpenFileW fills in about the file it opened.
+struct OFSTRUCT {
+    BYTE cBytes;
+    BYTE fFixedDisk;
+    WORD nErrCode;
+    WORD Reserved1;
+    WORD Reserved2;
+    char szPathName[128];
+};
+
+struct OVERLAPPED;
+
 // Resource ids and types given as integers (MAKEINTRESOURCEW).
 inline LPCWSTR MakeIntResource(WORD id) {
     return reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(id));
@@ -150,12 +184,29 @@ void GetNativeSystemInfo(SYSTEM_INFO* info);
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
 HMODULE GetModuleHandleA(const char* moduleName);
 FARPROC GetProcAddress(HMODULE module, const char* procName);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+HMODULE LoadLibraryW(LPCWSTR fileName);
+BOOL FreeLibrary(HMODULE module);
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
 
 // Signatures of the functions the program binds at run time.
 using IsWow64ProcessProc = BOOL(PLATFORM_API*)(HANDLE process, BOOL* wow64);
 using RegDeleteKeyExWProc = LSTATUS(PLATFORM_API*)(HKEY key, LPCWSTR subKey, REGSAM view,
                                                    DWORD reserved);
 using SetDefaultDllDirectoriesProc = BOOL(PLATFORM_API*)(DWORD flags);
+using GetFileInformationByHandleExProc = BOOL(PLATFORM_API*)(HANDLE file, int infoClass,
+                                                             void* info, DWORD size);
+using SetFileInformationByHandleProc = BOOL(PLATFORM_API*)(HANDLE file, int infoClass,
+                                                           void* info, DWORD size);
+// Restart Manager (Rstrtmgr.dll); the callbacks and application records are never passed.
+using RmStartSessionProc = DWORD(PLATFORM_API*)(DWORD* session, DWORD flags, WCHAR* sessionKey);
+using RmRegisterResourcesProc = DWORD(PLATFORM_API*)(DWORD session, UINT fileCount,
+                                                     LPCWSTR* files, UINT applicationCount,
+                                                     void* applications, UINT serviceCount,
+                                                     LPCWSTR* services);
+using RmShutdownProc = DWORD(PLATFORM_API*)(DWORD session, std::uint32_t flags, void* callback);
+using RmRestartProc = DWORD(PLATFORM_API*)(DWORD session, DWORD flags, void* callback);
+using RmEndSessionProc = DWORD(PLATFORM_API*)(DWORD session);
 
 // --- security -------------------------------------------------------------------------------
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
@@ -198,8 +249,130 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // --- files and their version information ----------------------------------------------------
 DWORD GetFileAttributesW(LPCWSTR path);
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, SECURITY_ATTRIBUTES* security,
+                   DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, OVERLAPPED* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written,
+               OVERLAPPED* overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveMethod);
+BOOL SetEndOfFile(HANDLE file);
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite);
+BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists);
+BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName);
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags);
+BOOL DeleteFileW(LPCWSTR path);
+BOOL CreateDirectoryW(LPCWSTR path, SECURITY_ATTRIBUTES* security);
+BOOL RemoveDirectoryW(LPCWSTR path);
+DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 DWORD GetFileVersionInfoSizeW(LPCWSTR path, DWORD* handle);
 BOOL GetFileVersionInfoW(LPCWSTR path, DWORD handle, DWORD length, void* data);
 BOOL VerQueryValueW(const void* block, LPCWSTR subBlock, void** buffer, UINT* length);
+
+
+// --- shell path and folder helpers (shell32, shlwapi) ---------------------------------------
+int SHCreateDirectory(HWND owner, LPCWSTR path);
+LPWSTR PathFindFileNameW(LPCWSTR path);
+BOOL PathFileExistsW(LPCWSTR path);
+
+// --- LZ expansion (lz32.dll, bound at run time from the system folder) ----------------------
+INT LZOpenFileW(LPWSTR fileName, OFSTRUCT* reOpenBuffer, WORD style);
+LONG LZCopy(INT source, INT destination);
+void LZClose(INT file);
+
+// --- time -----------------------------------------------------------------------------------
+void GetLocalTime(SYSTEMTIME* time);
+BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, FILETIME* fileTime);
+
+// --- threads, synchronisation, windows and dialogs ------------------------------------------
+
+struct HICON__;
+using HICON = HICON__*;
+struct HMENU__;
+using HMENU = HMENU__*;
+struct HMONITOR__;
+using HMONITOR = HMONITOR__*;
+using INT_PTR = std::intptr_t;
+
+struct POINT {
+    LONG x;
+    LONG y;
+};
+
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+
+struct MONITORINFO {
+    DWORD cbSize;
+    RECT rcMonitor;
+    RECT rcWork;
+    DWORD dwFlags;
+};
+
+struct INITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+};
+
+// A dialog template as a resource holds it (DLGTEMPLATE or DLGTEMPLATEEX); only passed on.
+struct DLGTEMPLATE;
+
+using THREAD_START_ROUTINE = DWORD(PLATFORM_API*)(void* parameter);
+using DLGPROC = INT_PTR(PLATFORM_API*)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Packs two 16-bit values the way MAKELPARAM and MAKEWPARAM do.
+inline LPARAM MakeLParam(WORD low, WORD high) {
+    return static_cast<LPARAM>(static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16));
+}
+
+HANDLE CreateThread(SECURITY_ATTRIBUTES* attributes, std::size_t stackSize,
+                    THREAD_START_ROUTINE startAddress, void* parameter, DWORD creationFlags,
+                    DWORD* threadId);
+DWORD ResumeThread(HANDLE thread);
+BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+HANDLE CreateEventW(SECURITY_ATTRIBUTES* attributes, BOOL manualReset, BOOL initialState,
+                    LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls);
+HWND CreateDialogIndirectParamW(HINSTANCE instance, const DLGTEMPLATE* dialogTemplate, HWND parent,
+                                DLGPROC dialogProc, LPARAM initParam);
+BOOL DestroyWindow(HWND window);
+HWND GetDlgItem(HWND dialog, int id);
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax);
+BOOL PeekMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
+BOOL TranslateMessage(const MSG* message);
+LRESULT DispatchMessageW(const MSG* message);
+BOOL SetWindowTextW(HWND window, LPCWSTR text);
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
+HMENU GetSystemMenu(HWND window, BOOL revert);
+BOOL EnableMenuItem(HMENU menu, UINT item, UINT enable);
+BOOL GetWindowRect(HWND window, RECT* rect);
+HMONITOR MonitorFromWindow(HWND window, DWORD flags);
+BOOL GetMonitorInfoW(HMONITOR monitor, MONITORINFO* info);
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT load);
+BOOL DestroyIcon(HICON icon);
+int GetSystemMetrics(int index);
 
 }  // namespace win

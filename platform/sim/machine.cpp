@@ -115,7 +115,7 @@ Machine::Machine() : hklm(std::make_shared<RegKey>()) {
                  {1200, u"explorer.exe"},
                  {processId, u"ReelwrightUpdate.exe"}};
     AddDirectory(u"C:\\Windows\\System32");
-    AddDirectory(u"C:\\Users\\Operator\\AppData\\Local\\Temp");
+    AddDirectory(tempPath);
 }
 
 std::vector<std::uint8_t> Machine::MakeSid(std::uint8_t authority,
@@ -255,6 +255,12 @@ std::u16string Machine::NormalizePath(const std::u16string& path) {
         p = u"\\\\" + p.substr(8);
     } else if (p.rfind(u"\\\\?\\", 0) == 0) {
         p = p.substr(4);
+    } else {
+        // Windows reads a run of separators inside a plain path as one ("C:\App\\x.txt").
+        const std::size_t root = p.rfind(u"\\\\", 0) == 0 ? 2 : 0;
+        const auto doubled = [](char16_t a, char16_t b) { return a == u'\\' && b == u'\\'; };
+        p.erase(std::unique(p.begin() + static_cast<std::ptrdiff_t>(root), p.end(), doubled),
+                p.end());
     }
     while (p.size() > 3 && p.back() == u'\\') p.pop_back();
     return UpperCase(p);
@@ -273,7 +279,8 @@ void Machine::AddFile(const std::u16string& path, std::vector<std::uint8_t> byte
     const std::u16string p = NormalizePath(path);
     const std::size_t slash = p.rfind(u'\\');
     if (slash != std::u16string::npos) AddDirectory(p.substr(0, slash));
-    files[p] = File{std::move(bytes), attributes};
+    files[p] = File{std::move(bytes), attributes,
+                    FileTimes{systemTime, systemTime, systemTime, systemTime}};
 }
 
 void Machine::DeleteFolder(const std::u16string& path) {
@@ -292,8 +299,193 @@ const File* Machine::FindFile(const std::u16string& path) const {
     return found == files.end() ? nullptr : &found->second;
 }
 
+File* Machine::FindFile(const std::u16string& path) {
+    const auto found = files.find(NormalizePath(path));
+    return found == files.end() ? nullptr : &found->second;
+}
+
+namespace {
+
+// "X:\" or "\\server\share": folders that exist without being created.
+bool IsRoot(const std::u16string& normalized) {
+    if (normalized.size() == 3 && normalized[1] == u':' && normalized[2] == u'\\') return true;
+    if (normalized.rfind(u"\\\\", 0) != 0) return false;
+    const std::size_t server = normalized.find(u'\\', 2);
+    return server != std::u16string::npos && server > 2 && server + 1 < normalized.size() &&
+           normalized.find(u'\\', server + 1) == std::u16string::npos;
+}
+
+bool Inside(const std::u16string& path, const std::u16string& folder) {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           (path[folder.size()] == u'\\' || folder.back() == u'\\');
+}
+
+// Only reading, writing (appending) and deleting take part in sharing checks.
+constexpr win::DWORD kReadData = 0x0001 | 0x0020;   // FILE_READ_DATA, FILE_EXECUTE
+constexpr win::DWORD kWriteData = 0x0002 | 0x0004;  // FILE_WRITE_DATA, FILE_APPEND_DATA
+constexpr win::DWORD kDelete = 0x00010000;
+
+bool Conflicts(win::DWORD access, win::DWORD shareMode, win::DWORD otherAccess,
+               win::DWORD otherShare) {
+    const win::DWORD data = kReadData | kWriteData | kDelete;
+    // The other open limits this one only when it holds data access itself.
+    if ((otherAccess & data) != 0 &&
+        (((access & kReadData) && !(otherShare & 1)) ||
+         ((access & kWriteData) && !(otherShare & 2)) || ((access & kDelete) && !(otherShare & 4))))
+        return true;
+    // An open without data access ignores its own sharing mode.
+    if ((access & data) == 0) return false;
+    return ((otherAccess & kReadData) && !(shareMode & 1)) ||
+           ((otherAccess & kWriteData) && !(shareMode & 2)) ||
+           ((otherAccess & kDelete) && !(shareMode & 4));
+}
+
+}  // namespace
+
 bool Machine::DirectoryExists(const std::u16string& path) const {
-    return directories.count(NormalizePath(path)) != 0;
+    const std::u16string normalized = NormalizePath(path);
+    return IsRoot(normalized) || directories.count(normalized) != 0;
+}
+
+void Machine::HoldFileElsewhere(const std::u16string& path, win::DWORD access,
+                                win::DWORD shareMode) {
+    foreignOpens.push_back({NormalizePath(path), access, shareMode});
+}
+
+void Machine::ReleaseFile(const std::u16string& path) {
+    const std::u16string normalized = NormalizePath(path);
+    std::erase_if(foreignOpens, [&](const ForeignOpen& open) { return open.path == normalized; });
+}
+
+win::DWORD Machine::FileRights(win::DWORD access) {
+    constexpr win::DWORD kGenericRead = 0x80000000u, kGenericWrite = 0x40000000u,
+                         kGenericExecute = 0x20000000u, kGenericAll = 0x10000000u;
+    win::DWORD rights = access & 0x0FFFFFFFu;
+    if (access & kGenericRead) rights |= 0x00120089;     // FILE_GENERIC_READ
+    if (access & kGenericWrite) rights |= 0x00120116;    // FILE_GENERIC_WRITE
+    if (access & kGenericExecute) rights |= 0x001200A0;  // FILE_GENERIC_EXECUTE
+    if (access & kGenericAll) rights |= 0x001F01FF;      // FILE_ALL_ACCESS
+    return rights;
+}
+
+bool Machine::SharingAllows(const std::u16string& path, win::DWORD access,
+                            win::DWORD shareMode) const {
+    const std::u16string normalized = NormalizePath(path);
+    const win::DWORD rights = FileRights(access);
+    for (const ForeignOpen& other : foreignOpens) {
+        if (other.path == normalized &&
+            Conflicts(rights, shareMode, FileRights(other.access), other.shareMode))
+            return false;
+    }
+    for (const std::weak_ptr<FileOpen>& weak : fileOpens) {
+        const std::shared_ptr<FileOpen> other = weak.lock();
+        if (other && !other->unlinked && other->path == normalized &&
+            Conflicts(rights, shareMode, other->access, other->shareMode))
+            return false;
+    }
+    return true;
+}
+
+std::shared_ptr<FileOpen> Machine::OpenFile(const std::u16string& path, win::DWORD access,
+                                            win::DWORD shareMode) {
+    std::erase_if(fileOpens, [](const std::weak_ptr<FileOpen>& weak) { return weak.expired(); });
+    auto open = std::make_shared<FileOpen>();
+    open->path = NormalizePath(path);
+    open->access = FileRights(access);
+    open->shareMode = shareMode;
+    fileOpens.push_back(open);
+    return open;
+}
+
+File* Machine::FileOf(const FileOpen& open) {
+    if (open.unlinked) return open.unlinked.get();
+    const auto found = files.find(open.path);
+    return found == files.end() ? nullptr : &found->second;
+}
+
+win::DWORD Machine::NotFoundError(const std::u16string& path) const {
+    return ParentExists(path) ? 2 : 3;  // ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND
+}
+
+std::u16string Machine::ParentFolder(const std::u16string& normalized) {
+    const std::size_t slash = normalized.rfind(u'\\');
+    if (slash == std::u16string::npos || slash < 2) return {};
+    // The parent of "C:\\name" is the root "C:\\".
+    return normalized.substr(0, slash == 2 ? 3 : slash);
+}
+
+bool Machine::ParentExists(const std::u16string& path) const {
+    const std::u16string parent = ParentFolder(NormalizePath(path));
+    return !parent.empty() && DirectoryExists(parent);
+}
+
+bool Machine::HasChildren(const std::u16string& folder) const {
+    const std::u16string normalized = NormalizePath(folder);
+    const auto inside = [&](const std::u16string& p) { return Inside(p, normalized); };
+    return std::any_of(files.begin(), files.end(),
+                       [&](const auto& f) { return inside(f.first); }) ||
+           std::any_of(directories.begin(), directories.end(), inside);
+}
+
+void Machine::RenamePath(const std::u16string& from, const std::u16string& to) {
+    const std::u16string source = NormalizePath(from), target = NormalizePath(to);
+    const auto moved = [&](const std::u16string& p) -> std::optional<std::u16string> {
+        if (p == source) return target;
+        if (Inside(p, source)) return target + p.substr(source.size());
+        return std::nullopt;
+    };
+    std::map<std::u16string, File> movedFiles;
+    for (auto it = files.begin(); it != files.end();) {
+        if (const auto name = moved(it->first)) {
+            movedFiles.emplace(*name, std::move(it->second));
+            it = files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    files.merge(movedFiles);
+    std::set<std::u16string> movedFolders;
+    for (auto it = directories.begin(); it != directories.end();) {
+        if (const auto name = moved(*it)) {
+            movedFolders.insert(*name);
+            it = directories.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    directories.merge(movedFolders);
+    for (ForeignOpen& open : foreignOpens) {
+        if (const auto name = moved(open.path)) open.path = *name;
+    }
+    for (const std::weak_ptr<FileOpen>& weak : fileOpens) {
+        const std::shared_ptr<FileOpen> open = weak.lock();
+        if (!open || open->unlinked) continue;
+        if (const auto name = moved(open->path)) open->path = *name;
+    }
+}
+
+win::DWORD Machine::ChangedAttributes(win::DWORD current, win::DWORD requested) {
+    // Read-only, hidden, system, archive, normal, temporary, offline, not indexed.
+    constexpr win::DWORD kSettable = 0x31A7;
+    constexpr win::DWORD kNormal = 0x80;
+    win::DWORD next = (current & ~kSettable) | (requested & kSettable);
+    if (next != kNormal) next &= ~kNormal;
+    return next == 0 ? kNormal : next;
+}
+
+void Machine::UnlinkFile(const std::u16string& path) {
+    const std::u16string normalized = NormalizePath(path);
+    const auto found = files.find(normalized);
+    if (found == files.end()) return;
+    std::shared_ptr<File> contents;
+    for (const std::weak_ptr<FileOpen>& weak : fileOpens) {
+        const std::shared_ptr<FileOpen> open = weak.lock();
+        if (!open || open->unlinked || open->path != normalized) continue;
+        if (!contents) contents = std::make_shared<File>(std::move(found->second));
+        open->unlinked = contents;
+    }
+    std::erase_if(foreignOpens, [&](const ForeignOpen& open) { return open.path == normalized; });
+    files.erase(found);
 }
 
 void Machine::Fail(const std::string& function, win::DWORD error, int occurrence) {

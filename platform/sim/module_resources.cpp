@@ -35,9 +35,10 @@ bool IsProgramModule(HMODULE module) {
 
 }  // namespace
 
-HRSRC FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, LANGID language) {
-    Call call("FindResourceExW", sim::Args(static_cast<const void*>(module), type, name,
-                                           static_cast<DWORD>(language)));
+namespace {
+
+// The lookup both FindResource functions make, logged and failed as the call that asked.
+HRSRC FindEntry(Call& call, HMODULE module, LPCWSTR type, LPCWSTR name, LANGID language) {
     if (call.injected) return call.Fail<HRSRC>(nullptr, *call.injected);
     if (!IsProgramModule(module)) return call.Fail<HRSRC>(nullptr, ERROR_RESOURCE_DATA_NOT_FOUND);
     std::vector<const sim::ResourceEntry*> candidates;
@@ -73,8 +74,17 @@ HRSRC FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, LANGID languag
     return call.Pointer(reinterpret_cast<HRSRC>(const_cast<sim::ResourceEntry*>(chosen)));
 }
 
+}  // namespace
+
+HRSRC FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, LANGID language) {
+    Call call("FindResourceExW", sim::Args(static_cast<const void*>(module), type, name,
+                                           static_cast<DWORD>(language)));
+    return FindEntry(call, module, type, name, language);
+}
+
 HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
-    return FindResourceExW(module, type, name, 0);
+    Call call("FindResourceW", sim::Args(static_cast<const void*>(module), name, type));
+    return FindEntry(call, module, type, name, 0);
 }
 
 HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
@@ -88,7 +98,7 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
 
 void* LockResource(HGLOBAL data) {
     Call call("LockResource", sim::Args(static_cast<const void*>(data)));
-    if (call.injected) return call.Pointer<void*>(nullptr);
+    if (call.injected) return call.Fail<void*>(nullptr, *call.injected);
     return call.Pointer(data);
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/constants.h"
 #include "platform/sim/call.h"
+#include "platform/sim/kernel_exports.h"
 
 namespace win {
 
@@ -82,11 +83,34 @@ FARPROC SetDefaultDllDirectoriesAddress() {
     return reinterpret_cast<FARPROC>(&SimSetDefaultDllDirectories);
 }
 
+template <auto function>
+FARPROC AddressOf() {
+    return reinterpret_cast<FARPROC>(function);
+}
+
+// The one library the program loads itself; the handle it gets while the library is loaded.
+constexpr std::uintptr_t kRestartManagerModule = 0x6f100000;
+constexpr char16_t kRestartManagerFile[] = u"rstrtmgr.dll";
+
 constexpr Export kExports[] = {
     {0x7b600000, "IsWow64Process", &IsWow64ProcessAddress},
     {0x7b600000, "SetDefaultDllDirectories", &SetDefaultDllDirectoriesAddress},
+    {0x7b600000, "GetFileInformationByHandleEx", &AddressOf<&sim::GetFileInformationByHandleEx>},
+    {0x7b600000, "SetFileInformationByHandle", &AddressOf<&sim::SetFileInformationByHandle>},
     {0x7bb00000, "RegDeleteKeyExW", &SimRegDeleteKeyExWProc},
+    {kRestartManagerModule, "RmStartSession", &AddressOf<&sim::RmStartSession>},
+    {kRestartManagerModule, "RmRegisterResources", &AddressOf<&sim::RmRegisterResources>},
+    {kRestartManagerModule, "RmShutdown", &AddressOf<&sim::RmShutdown>},
+    {kRestartManagerModule, "RmRestart", &AddressOf<&sim::RmRestart>},
+    {kRestartManagerModule, "RmEndSession", &AddressOf<&sim::RmEndSession>},
 };
+
+std::u16string Lower(std::u16string text) {
+    for (char16_t& c : text) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    }
+    return text;
+}
 
 DWORD SidLength(const void* sid) {
     return 8 + 4 * static_cast<DWORD>(static_cast<const BYTE*>(sid)[1]);
@@ -195,6 +219,8 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
     Call call("GetProcAddress", sim::Args(static_cast<const void*>(module), procName));
     if (call.injected) return call.Fail<FARPROC>(nullptr, *call.injected);
     const auto handle = reinterpret_cast<std::uintptr_t>(module);
+    if (handle == kRestartManagerModule && call.machine().loadedLibraries.count(handle) == 0)
+        return call.Fail<FARPROC>(nullptr, ERROR_MOD_NOT_FOUND);
     for (const Export& e : kExports) {
         if (e.module == handle && std::strcmp(e.name, procName) == 0 &&
             call.machine().absentFunctions.count(procName) == 0) {
@@ -203,6 +229,43 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
         }
     }
     return call.Fail<FARPROC>(nullptr, ERROR_PROC_NOT_FOUND);
+}
+
+HMODULE LoadLibraryW(LPCWSTR fileName) {
+    Call call("LoadLibraryW", sim::Args(fileName));
+    if (call.injected) return call.Fail<HMODULE>(nullptr, *call.injected);
+    sim::Machine& m = call.machine();
+    if (fileName == nullptr) return call.Fail<HMODULE>(nullptr, ERROR_INVALID_PARAMETER);
+    // A bare name is found in the system folder as the loader's search would find it.
+    const std::u16string name = Lower(fileName);
+    const std::u16string inSystem = Lower(m.systemDirectory) + u"\\" + kRestartManagerFile;
+    if (!m.restartManager.installed || (name != kRestartManagerFile && name != inSystem))
+        return call.Fail<HMODULE>(nullptr, ERROR_MOD_NOT_FOUND);
+    auto& loaded = m.loadedLibraries[kRestartManagerModule];
+    loaded.first = fileName;
+    ++loaded.second;
+    return call.Pointer(reinterpret_cast<HMODULE>(kRestartManagerModule));
+}
+
+BOOL FreeLibrary(HMODULE module) {
+    Call call("FreeLibrary", sim::Args(static_cast<const void*>(module)));
+    if (call.injected) return call.Fail<BOOL>(0, *call.injected);
+    sim::Machine& m = call.machine();
+    const auto found = m.loadedLibraries.find(reinterpret_cast<std::uintptr_t>(module));
+    if (found == m.loadedLibraries.end()) return call.Fail<BOOL>(0, ERROR_MOD_NOT_FOUND);
+    if (--found->second.second == 0) m.loadedLibraries.erase(found);
+    return call.Return<BOOL>(1);
+}
+
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+    Call call("GetSystemDirectoryW", sim::Args(size));
+    if (call.injected) return call.Fail<UINT>(0, *call.injected);
+    const std::u16string& folder = call.machine().systemDirectory;
+    const auto length = static_cast<UINT>(folder.size());
+    if (buffer == nullptr || size <= length) return call.Return(length + 1);
+    std::copy(folder.begin(), folder.end(), buffer);
+    buffer[length] = 0;
+    return call.Return(length);
 }
 
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {

@@ -21,4 +21,10 @@ inline constexpr std::uint32_t kSzddMaxLength = 256u * 1024u * 1024u;
 // is a trailing flag byte with no items after it.
 std::optional<std::vector<std::uint8_t>> DecodeSzdd(std::span<const std::uint8_t> file);
 
+// What the LZ expansion functions make of the stream after the header: items are decoded
+// until the bytes run out, whatever length the header claims, and an item cut short by the
+// end is dropped. Nothing here is refused; the output is bounded by the input (at most 144
+// bytes for every 17), so no claim of the file sizes a buffer.
+std::vector<std::uint8_t> ExpandSzddStream(std::span<const std::uint8_t> stream);
+
 }  // namespace sim

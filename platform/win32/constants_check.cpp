@@ -1,6 +1,9 @@
 // Every constant of ours must equal the SDK's; a mismatch stops the build here.
 #include <windows.h>
 // Needs <windows.h> first.
+#include <commctrl.h>
+#include <lzexpand.h>
+#include <restartmanager.h>
 #include <tlhelp32.h>
 
 #include "platform/api.h"

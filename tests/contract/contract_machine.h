@@ -23,4 +23,12 @@ void MakeFolder(const std::u16string& path);
 // Puts a copy of a fixture at the path (which may be in the \\?\ form).
 void CopyFixture(const std::u16string& name, const std::u16string& target);
 
+// Whether the real calls are Wine's. Wine (run as root here) lets a few things through that
+// Windows documents as refused; the tests name each such case where they skip it.
+bool RunsUnderWine();
+
+// An empty folder of this name in the scratch folder: whatever an earlier run left in it,
+// read-only files included, is removed first.
+std::u16string FreshFolder(const std::u16string& name);
+
 }  // namespace contract

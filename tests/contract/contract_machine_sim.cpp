@@ -42,4 +42,15 @@ void CopyFixture(const std::u16string& name, const std::u16string& target) {
     sim::machine().AddFile(target, sim::machine().FindFile(FixturePath(name))->bytes);
 }
 
+bool RunsUnderWine() {
+    return false;
+}
+
+std::u16string FreshFolder(const std::u16string& name) {
+    const std::u16string folder = ScratchFolder() + u"\\" + name;
+    sim::machine().DeleteFolder(folder);
+    sim::machine().AddDirectory(folder);
+    return folder;
+}
+
 }  // namespace contract

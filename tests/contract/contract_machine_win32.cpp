@@ -17,6 +17,27 @@ std::u16string WindowsPath(const char* unixPath) {
     return path;
 }
 
+// Removes a folder with everything in it; attributes that would stop a delete go first.
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
 
 void PrepareMachine() {
@@ -51,6 +72,18 @@ void MakeFolder(const std::u16string& path) {
 
 void CopyFixture(const std::u16string& name, const std::u16string& target) {
     CopyFileW(Wide(FixturePath(name)).c_str(), Wide(target).c_str(), FALSE);
+}
+
+bool RunsUnderWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::u16string FreshFolder(const std::u16string& name) {
+    const std::u16string folder = ScratchFolder() + u"\\" + name;
+    RemoveTree(Wide(folder));
+    CreateDirectoryW(Wide(folder).c_str(), nullptr);
+    return folder;
 }
 
 }  // namespace contract
