@@ -150,6 +150,58 @@ TEST(SzddPack, WritesTheSmallestStream) {
     }
 }
 
+// The distances (1..4096) of the matches in a packed file, by the output position each
+// starts at.
+std::vector<std::pair<std::size_t, std::size_t>> MatchDistances(const Bytes& file) {
+    std::vector<std::pair<std::size_t, std::size_t>> found;
+    std::size_t in = sim::kSzddHeaderSize, at = 0;
+    while (in < file.size()) {
+        const std::uint8_t flags = file[in++];
+        for (int bit = 0; bit < 8 && in < file.size(); ++bit) {
+            if (flags & (1u << bit)) {
+                ++in;
+                ++at;
+                continue;
+            }
+            if (in + 1 >= file.size()) break;
+            const std::size_t offset = file[in] | ((file[in + 1] & 0xF0u) << 4);
+            const std::size_t length = (file[in + 1] & 0x0Fu) + 3;
+            in += 2;
+            const std::size_t distance = ((4096 - 16 + at - offset - 1) & 0xFFF) + 1;
+            found.emplace_back(at, distance);
+            at += length;
+        }
+    }
+    return found;
+}
+
+TEST(SzddPack, ReachesAcrossTheWholeWindow) {
+    // 4096 random bytes, then their first 18 again: the only match is at distance 4096, the
+    // ring slot about to be overwritten.
+    Bytes data = Random(4096, 77);
+    const Bytes head(data.begin(), data.begin() + 18);
+    data.insert(data.end(), head.begin(), head.end());
+    const Bytes packed = szdd::PackSzdd(data, 0);
+    ExpectRoundTrip(data, "repeat at 4096");
+    EXPECT_TRUE(std::ranges::count(MatchDistances(packed),
+                                   std::pair<std::size_t, std::size_t>{4096, 4096}) == 1);
+
+    // One byte further back is out of reach: the repeat is written as literals.
+    Bytes far = Random(4097, 77);
+    const Bytes farHead(far.begin(), far.begin() + 18);
+    far.insert(far.end(), farHead.begin(), farHead.end());
+    const auto farMatches = MatchDistances(szdd::PackSzdd(far, 0));
+    EXPECT_TRUE(std::ranges::none_of(farMatches, [](const auto& m) { return m.first >= 4097; }));
+    ExpectRoundTrip(far, "repeat at 4097");
+
+    // Leading spaces come from the ring's initial spaces, as far back as its start.
+    const Bytes spaces = FromString("                    then text");
+    const auto spaceMatches = MatchDistances(szdd::PackSzdd(spaces, 0));
+    ASSERT_FALSE(spaceMatches.empty());
+    EXPECT_EQ(spaceMatches.front().first, 0u);
+    ExpectRoundTrip(spaces, "leading spaces");
+}
+
 TEST(SzddPack, RunsPackToTheKnownMinimum) {
     const struct {
         Bytes data;
@@ -209,39 +261,135 @@ TEST(SzddDecode, RejectsCorruptHeadersAndStreams) {
     for (const auto& c : cases) EXPECT_EQ(sim::DecodeSzdd(c.file).has_value(), c.decodes) << c.name;
 }
 
+std::uint32_t HeaderLength(const Bytes& file) {
+    return file[10] | (file[11] << 8) | (file[12] << 16) |
+           (static_cast<std::uint32_t>(file[13]) << 24);
+}
+
+void SetHeaderLength(Bytes& file, std::uint32_t length) {
+    for (int k = 0; k < 4; ++k) file[10 + k] = static_cast<std::uint8_t>(length >> (8 * k));
+}
+
+// What must hold for any input, however damaged: the strict decoder yields the header's
+// length or nothing, and whatever it accepts the lenient expansion (what LZCopy writes)
+// reproduces; the lenient expansion stays within its bound.
+void ExpectSafeDecode(const Bytes& file, const std::string& what) {
+    const auto decoded = sim::DecodeSzdd(file);
+    if (file.size() < sim::kSzddHeaderSize) {
+        EXPECT_FALSE(decoded.has_value()) << what;
+        return;
+    }
+    const std::span<const std::uint8_t> stream = std::span(file).subspan(sim::kSzddHeaderSize);
+    const Bytes expanded = sim::ExpandSzddStream(stream);
+    EXPECT_LE(expanded.size(), (stream.size() + 16) / 17 * 144) << what;
+    if (decoded) {
+        EXPECT_EQ(decoded->size(), HeaderLength(file)) << what;
+        EXPECT_TRUE(expanded == *decoded) << what;
+    }
+}
+
 TEST(SzddDecode, SurvivesTruncationAndCorruption) {
     Bytes sample = SmallAlphabet(300, 3);
     for (char c : std::string("some literal text 0123456789"))
         sample.push_back(static_cast<std::uint8_t>(c));
     const Bytes good = szdd::PackSzdd(sample, 'l');
-    // Every proper prefix either lacks the header or ends before the header's length.
+    // Every proper prefix either lacks the header or ends before the header's length, and
+    // the lenient expansion of a prefix is a prefix of the data.
     for (std::size_t len = 0; len < good.size(); ++len) {
-        EXPECT_FALSE(sim::DecodeSzdd(std::span(good).first(len)).has_value()) << len;
+        const std::span<const std::uint8_t> cut = std::span(good).first(len);
+        EXPECT_FALSE(sim::DecodeSzdd(cut).has_value()) << len;
+        if (len < sim::kSzddHeaderSize) continue;
+        const Bytes partial = sim::ExpandSzddStream(cut.subspan(sim::kSzddHeaderSize));
+        ASSERT_LE(partial.size(), sample.size()) << len;
+        EXPECT_TRUE(std::equal(partial.begin(), partial.end(), sample.begin())) << len;
     }
-    std::mt19937 gen(99);
-    for (int round = 0; round < 4000; ++round) {
-        Bytes b = good;
-        const int flips = 1 + static_cast<int>(gen() % 8);
-        for (int f = 0; f < flips; ++f) b[gen() % b.size()] = static_cast<std::uint8_t>(gen());
-        if (round % 4 == 0) b.resize(gen() % (b.size() + 1));
-        const auto decoded = sim::DecodeSzdd(b);
-        if (decoded) {
-            EXPECT_EQ(decoded->size(), b[10] | (b[11] << 8));
-        }
+}
+
+// A few thousand damaged files from a fixed seed, run under the sanitizers: random bytes,
+// and packed files truncated, with flipped bits, overwritten bytes, a changed length field,
+// or bytes inserted and removed.
+TEST(SzddDecode, SurvivesRandomAndMutatedInput) {
+    const Bytes samples[] = {
+        szdd::PackSzdd(SmallAlphabet(300, 3), 'l'),
+        szdd::PackSzdd(Random(700, 5), 'x'),
+        szdd::PackSzdd(Bytes(2000, ' '), 0),
+        szdd::PackSzdd(FromString("It was the best of times, it was the worst of times"), 't'),
+    };
+    std::mt19937 gen(20131112);
+    const auto below = [&](std::size_t n) { return n == 0 ? 0 : gen() % n; };
+    using Mutation = void (*)(Bytes&, std::mt19937&);
+    const struct {
+        const char* name;
+        Mutation mutate;
+    } mutations[] = {
+        {"truncated", [](Bytes& b, std::mt19937& g) { b.resize(g() % (b.size() + 1)); }},
+        {"bits flipped",
+         [](Bytes& b, std::mt19937& g) {
+             for (int f = 1 + static_cast<int>(g() % 4); f > 0; --f)
+                 b[g() % b.size()] ^= static_cast<std::uint8_t>(1u << (g() % 8));
+         }},
+        {"bytes overwritten",
+         [](Bytes& b, std::mt19937& g) {
+             for (int f = 1 + static_cast<int>(g() % 8); f > 0; --f)
+                 b[g() % b.size()] = static_cast<std::uint8_t>(g());
+         }},
+        {"length changed",
+         [](Bytes& b, std::mt19937& g) {
+             const std::uint32_t length = HeaderLength(b);
+             const std::uint32_t choices[] = {length + 1,
+                                              length - 1,
+                                              length + 1 + static_cast<std::uint32_t>(g() % 64),
+                                              length / 2,
+                                              0,
+                                              0xFFFFFFFFu,
+                                              sim::kSzddMaxLength,
+                                              sim::kSzddMaxLength + 1,
+                                              static_cast<std::uint32_t>(g())};
+             SetHeaderLength(b, choices[g() % std::size(choices)]);
+         }},
+        {"bytes inserted",
+         [](Bytes& b, std::mt19937& g) {
+             b.insert(b.begin() + static_cast<std::ptrdiff_t>(g() % (b.size() + 1)), 1 + g() % 4,
+                      static_cast<std::uint8_t>(g()));
+         }},
+        {"bytes removed",
+         [](Bytes& b, std::mt19937& g) {
+             const std::size_t at = g() % b.size();
+             b.erase(b.begin() + static_cast<std::ptrdiff_t>(at),
+                     b.begin() + static_cast<std::ptrdiff_t>(std::min(b.size(), at + 1 + g() % 4)));
+         }},
+    };
+    for (int round = 0; round < 6000; ++round) {
+        const auto& m = mutations[round % std::size(mutations)];
+        Bytes file = samples[below(std::size(samples))];
+        m.mutate(file, gen);
+        ExpectSafeDecode(file, std::string(m.name) + " round " + std::to_string(round));
     }
     for (int round = 0; round < 2000; ++round) {
-        // A valid header over random stream bytes and a random small length.
-        Bytes b(good.begin(), good.begin() + 14);
-        b[10] = static_cast<std::uint8_t>(gen());
-        b[11] = static_cast<std::uint8_t>(gen() % 4);
-        b[12] = b[13] = 0;
-        const Bytes tail = Random(gen() % 200, static_cast<std::uint32_t>(round));
-        b.insert(b.end(), tail.begin(), tail.end());
-        const auto decoded = sim::DecodeSzdd(b);
-        if (decoded) {
-            EXPECT_EQ(decoded->size(), b[10] | (b[11] << 8));
+        // Random bytes, half of them behind a valid header with a random small length.
+        Bytes file = Random(below(300), static_cast<std::uint32_t>(round));
+        if (round % 2 == 0) {
+            Bytes header(samples[0].begin(), samples[0].begin() + sim::kSzddHeaderSize);
+            SetHeaderLength(header, static_cast<std::uint32_t>(below(1200)));
+            file.insert(file.begin(), header.begin(), header.end());
         }
+        ExpectSafeDecode(file, "random round " + std::to_string(round));
     }
+}
+
+TEST(SzddDecode, TheLenientExpansionIgnoresTheHeaderLength) {
+    const Bytes data = FromString("abcabcabcabc hello");
+    Bytes file = szdd::PackSzdd(data, 0);
+    const std::span<const std::uint8_t> stream = std::span(file).subspan(sim::kSzddHeaderSize);
+    EXPECT_TRUE(sim::ExpandSzddStream(stream) == data);
+    SetHeaderLength(file, 3);
+    EXPECT_FALSE(sim::DecodeSzdd(file).has_value());
+    EXPECT_TRUE(sim::ExpandSzddStream(stream) == data);
+    // A literal 'q', 18 bytes copied from it (offset 0xFF0, where the first byte went),
+    // then a match cut after its first byte, which is dropped.
+    const Bytes cut = {0x01, 'q', 0xF0, 0xFF, 0xF0};
+    EXPECT_TRUE(sim::ExpandSzddStream(cut) == Bytes(19, 'q'));
+    EXPECT_TRUE(sim::ExpandSzddStream({}).empty());
 }
 
 }  // namespace
