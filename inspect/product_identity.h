@@ -14,4 +14,22 @@ inline constexpr char16_t kUninstallKey[] =
 inline constexpr char16_t kAppDbKey[] = u"Software\\Halvern Corporation\\Shared Info\\AppDB";
 inline constexpr char16_t kUpdateServiceKey[] = u"SOFTWARE\\Halvern Corporation\\Orlin Update";
 
+// The product's own keys under HKEY_LOCAL_MACHINE.
+inline constexpr char16_t kApplicationKey[] =
+    u"Software\\Halvern Corporation\\Orlin Reelwright\\1.0\\App";
+inline constexpr char16_t kHelpVersionKey[] =
+    u"Software\\Halvern Corporation\\Orlin Creation Help\\1.0";
+inline constexpr char16_t kTemplateDataKey[] =
+    u"Software\\Halvern Corporation\\Orlin Reelwright Template Data";
+
+// Below HKEY_CLASSES_ROOT: the project-file association and the URL protocol.
+inline constexpr char16_t kProjectFileExtension[] = u".orw-xml";
+inline constexpr char16_t kProjectFileType[] = u"HalvernReelwrightProject";
+inline constexpr char16_t kProjectFileTypeName[] = u"Orlin Reelwright Project File";
+inline constexpr char16_t kUrlProtocol[] = u"halvern-orlin-reelwright";
+
+// Files in the installation folder.
+inline constexpr char16_t kUninstallBatchFile[] = u"RemoveKeys.bat";
+inline constexpr char16_t kHistoryFileName[] = u"version.txt";
+
 }  // namespace product
