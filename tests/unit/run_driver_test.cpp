@@ -231,3 +231,59 @@ TEST_F(RunDriverWithProductTest, RunningOutOfMemoryForTheWorkListEndsAsAFailedRu
 }
 
 }  // namespace
+
+namespace {
+
+const win::HINSTANCE kProgramInstance = reinterpret_cast<win::HINSTANCE>(0x00400000);
+
+TEST_F(RunDriverWithProductTest, APatchRunClosesWithItsResultOnceTheLockIsReleased) {
+    struct Case {
+        const char* what;
+        bool unattended;
+        win::DWORD copyError;  // 0: the copies succeed
+        win::HRESULT exitCode;
+        const char16_t* text;
+        win::UINT style;
+    };
+    const Case cases[] = {
+        {"done", false, 0, win::S_OK, u"Update completed successfully.", win::MB_OK},
+        {"a file could not be replaced", false, 112, static_cast<win::HRESULT>(0x80070070u),
+         u"Package Update Failed.\r\n(code = 0x80070070)", win::MB_ICONERROR},
+        {"done, unattended", true, 0, win::S_OK, nullptr, 0},
+        {"failed, unattended", true, 112, static_cast<win::HRESULT>(0x80070070u), nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ResetMachine();
+        SetUp();
+        InstallEdCore("4.2.0.500");
+        machine().AddDirectory(u"C:\\P\\Trimkit");  // where gpucal.ini is created
+        if (c.unattended) machine().SetDword(View::Wow32, kService, u"LaunchInstaller", 1);
+        if (c.copyError != 0) machine().Fail("CopyFileW", c.copyError);
+        EXPECT_EQ(RunUpdate(kProgramInstance), c.exitCode);
+        EXPECT_EQ(machine().CountCalls("CreateDialogIndirectParamW"), 1u);
+        if (c.text == nullptr) {
+            EXPECT_TRUE(machine().messageBoxes.empty());
+        } else {
+            ASSERT_EQ(machine().messageBoxes.size(), 1u);
+            EXPECT_EQ(machine().messageBoxes[0].text, c.text);
+            EXPECT_EQ(machine().messageBoxes[0].style, c.style);
+            EXPECT_EQ(machine().messageBoxes[0].caption, u"Orlin Reelwright Update Program");
+        }
+        // The lock is held through the patch process (past the worker's closing message)
+        // and released before the box.
+        const auto& calls = machine().calls;
+        const std::string lock = machine().CallsTo("CreateMutexW").at(0).result;
+        std::size_t released = calls.size(), workerDone = calls.size(), shown = calls.size();
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            if (calls[i].function == "CloseHandle" && calls[i].arguments == lock) released = i;
+            if (calls[i].function == "PostMessageW") workerDone = i;
+            if (calls[i].function == "MessageBoxW") shown = i;
+        }
+        EXPECT_LT(workerDone, released);
+        EXPECT_TRUE(c.text == nullptr || released < shown);
+        EXPECT_TRUE(machine().mutexRefs.empty());
+    }
+}
+
+}  // namespace
