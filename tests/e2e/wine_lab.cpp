@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -191,6 +192,11 @@ LabReport ParseLabOutput(const std::string& output) {
                 box.icon = value;
             else if (key == "box.buttons")
                 box.buttons = value;
+        } else if (key == "dialog.caption") {
+            report.dialogs.push_back({Unescape(value), {}, {}});
+        } else if (key.rfind("dialog.", 0) == 0 && !report.dialogs.empty()) {
+            if (key == "dialog.text") report.dialogs.back().text = Unescape(value);
+            if (key == "dialog.progress") report.dialogs.back().progress = value;
         } else if (key == "exit") {
             if (value == "timeout") {
                 report.timedOut = true;
@@ -261,6 +267,51 @@ std::string WineLab::Stage(const std::string& script) const {
     return "stage.exe failed (status " + std::to_string(result.status) + "): " + result.err;
 }
 
+std::filesystem::path OnDriveC(const std::u16string& windowsPath) {
+    std::string path;
+    for (const char16_t c : windowsPath.substr(3)) path += c == u'\\' ? '/' : static_cast<char>(c);
+    const char* prefix = std::getenv("WINEPREFIX");
+    return std::filesystem::path(prefix ? prefix : "") / "drive_c" / path;
+}
+
+std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+RegValue Get(const RegValues& values, const std::string& name) {
+    const auto found = values.find(name);
+    return found == values.end() ? RegValue{0, 0, "(no value " + name + ")"} : found->second;
+}
+
+RegValues WineLab::ReadKey(const std::string& view, const std::string& path) const {
+    const CommandResult result = RunTool("reg_read", {view, path});
+    RegValues values;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("value\t", 0) != 0) continue;
+        std::istringstream fields(line.substr(6));
+        std::string name, type, size;
+        RegValue value;
+        std::getline(fields, name, '\t');
+        std::getline(fields, type, '\t');
+        std::getline(fields, size, '\t');
+        std::getline(fields, value.data);
+        value.type = std::stoul(type);
+        value.size = std::stoul(size);
+        values[name] = value;
+    }
+    return values;
+}
+
+CommandResult WineLab::RunTool(const std::string& name,
+                               const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {loader_, labDir_ + "/" + name + ".exe"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunCommand(argv);
+}
+
 LabReport WineLab::Run(const std::string& exe, const RunOptions& options) const {
     std::vector<std::string> argv = {loader_, labDir_ + "/lab_run.exe", "--timeout",
                                      std::to_string(options.timeoutSeconds)};
@@ -269,12 +320,16 @@ LabReport WineLab::Run(const std::string& exe, const RunOptions& options) const 
         argv.insert(argv.end(), {"--companion", WindowsPath(options.companion)});
     if (!options.screenshot.empty())
         argv.insert(argv.end(), {"--screenshot", WindowsPath(options.screenshot)});
+    if (!options.dialogScreenshot.empty())
+        argv.insert(argv.end(), {"--dialog-screenshot", WindowsPath(options.dialogScreenshot)});
+    if (options.closeDialog) argv.push_back("--close-dialog");
     argv.insert(argv.end(), {"--", WindowsPath(exe)});
 
-    std::vector<std::string> environment;
+    std::vector<std::string> environment = options.environment;
     if (options.lang) {
         std::string error;
-        environment = LanguageEnvironment(*options.lang, error);
+        const std::vector<std::string> language = LanguageEnvironment(*options.lang, error);
+        environment.insert(environment.end(), language.begin(), language.end());
         if (!error.empty()) {
             LabReport failed;
             failed.diagnostics = error;

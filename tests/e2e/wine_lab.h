@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,8 +21,16 @@ struct SeenBox {
     std::string buttons;  // comma-separated, '&' removed
 };
 
+// A dialog without buttons (the progress dialog) as lab_run saw it.
+struct SeenDialog {
+    std::string caption;
+    std::string text;
+    std::string progress;  // marquee, bar or none
+};
+
 struct LabReport {
     std::vector<SeenBox> boxes;
+    std::vector<SeenDialog> dialogs;
     std::optional<uint32_t> exitCode;  // empty when the program timed out or lab_run failed
     bool timedOut = false;
     std::string output;       // lab_run's stdout as it came
@@ -34,7 +44,10 @@ struct RunOptions {
     std::string companion;            // Linux path of a program running meanwhile
     std::optional<std::string> lang;  // LANG for Wine (sets the Windows UI language)
     unsigned timeoutSeconds = 300;
-    std::string screenshot;  // Linux path of a BMP of the box, when wanted
+    std::string screenshot;                // Linux path of a BMP of the box, when wanted
+    std::string dialogScreenshot;          // the same of the progress dialog
+    bool closeDialog = false;              // send WM_CLOSE to the progress dialog once it shows
+    std::vector<std::string> environment;  // "NAME=VALUE" for the program and its companion
 };
 
 // Result of running one Linux command to its end.
@@ -47,6 +60,23 @@ struct CommandResult {
 
 // "Z:\..." for an absolute Linux path (Wine maps Z: to /).
 std::string WindowsPath(const std::string& linuxPath);
+
+// The Linux path of a "C:\..." path in the session's prefix.
+std::filesystem::path OnDriveC(const std::u16string& windowsPath);
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadBytes(const std::filesystem::path& path);
+
+// One registry value as reg_read.exe printed it.
+struct RegValue {
+    unsigned long type = 0;
+    unsigned long size = 0;
+    std::string data;  // the text of string data, else hexadecimal bytes
+};
+using RegValues = std::map<std::string, RegValue>;  // by name, "@" for the default value
+
+// A value that is not there reads as a text no value holds, so a comparison shows it.
+RegValue Get(const RegValues& values, const std::string& name);
 
 // Runs argv[0] (searched in PATH) with the current environment plus overrides
 // ("NAME=VALUE"; "NAME=" alone removes NAME), and collects its output.
@@ -66,6 +96,13 @@ class WineLab {
     std::string Stage(const std::string& script) const;
 
     LabReport Run(const std::string& exe, const RunOptions& options = {}) const;
+
+    // Runs one of the lab programs (by name, without ".exe") with arguments to its end.
+    CommandResult RunTool(const std::string& name, const std::vector<std::string>& args) const;
+
+    // The values of a key ("HKLM\..." or "HKCR\...") in a view ("32" or "64"), read with the
+    // real registry API; empty when the key is missing.
+    RegValues ReadKey(const std::string& view, const std::string& path) const;
 
     // What is missing for running programs under Wine here; empty when all is in place.
     std::string MissingPrerequisites() const;
