@@ -3,7 +3,8 @@
 // 8 bits on its way to Linux.
 //
 //   lab_run.exe [--hold-mutex NAME] [--companion EXE] [--timeout SECONDS]
-//               [--screenshot FILE.bmp] [--verbose] [--] PROGRAM [ARGS...]
+//               [--screenshot FILE.bmp] [--dialog-screenshot FILE.bmp] [--close-dialog]
+//               [--verbose] [--] PROGRAM [ARGS...]
 //
 // --companion starts EXE before PROGRAM and ends it afterwards: another program running
 // on the machine meanwhile.
@@ -12,7 +13,9 @@
 //   box.caption=...  box.text=...  box.icon=none|warning|error|information|unknown
 //   box.buttons=OK,...           exit=0x%08X | exit=timeout
 // A dialog that is not a message box (no buttons, e.g. a progress dialog) is reported once
-// as dialog.caption=... and dialog.text=... and left alone.
+// as dialog.caption=..., dialog.text=... and dialog.progress=marquee|bar|none, saved to the
+// --dialog-screenshot file, and left alone, or closed with WM_CLOSE under --close-dialog
+// (an operator closing it from outside).
 #include <windows.h>
 
 #include <algorithm>
@@ -27,11 +30,14 @@ namespace {
 
 constexpr DWORD kPollMs = 100;
 constexpr int kMessageTextId = 0xFFFF;
+constexpr LONG_PTR kMarqueeStyle = 0x08;  // PBS_MARQUEE, without commctrl.h
 
 struct Options {
     std::wstring mutexName;
     std::wstring companion;
     std::wstring screenshotFile;
+    std::wstring dialogScreenshotFile;
+    bool closeDialog = false;
     DWORD timeoutSeconds = 300;
     bool verbose = false;
     std::vector<std::wstring> command;
@@ -292,8 +298,23 @@ class Operator {
                 break;
             }
         }
+        std::wstring progress = L"none";
+        for (const Child& c : children) {
+            if (c.visible && _wcsicmp(c.className.c_str(), L"msctls_progress32") == 0)
+                progress = (c.style & kMarqueeStyle) ? L"marquee" : L"bar";
+        }
         Out(L"dialog.caption=" + Escape(WindowText(dialog)));
         Out(L"dialog.text=" + Escape(text));
+        Out(L"dialog.progress=" + progress);
+        if (options_.closeDialog) PostMessageW(dialog, WM_CLOSE, 0, 0);
+        if (!options_.closeDialog && !options_.dialogScreenshotFile.empty()) {
+            Sleep(300);  // let it paint
+            RECT r{};
+            GetWindowRect(dialog, &r);
+            if (!SaveBmp(options_.dialogScreenshotFile, CaptureScreen(r), r.right - r.left,
+                         r.bottom - r.top))
+                Err(L"lab_run: cannot write screenshot " + options_.dialogScreenshotFile);
+        }
     }
 
     void OperateBox(HWND box) {
@@ -397,7 +418,8 @@ std::wstring QuoteArgument(const std::wstring& arg) {
 
 int Usage() {
     Err(L"usage: lab_run.exe [--hold-mutex NAME] [--companion EXE] [--timeout SECONDS] "
-        L"[--screenshot FILE.bmp] [--verbose] [--] PROGRAM [ARGS...]");
+        L"[--screenshot FILE.bmp] [--dialog-screenshot FILE.bmp] [--close-dialog] [--verbose] "
+        L"[--] PROGRAM [ARGS...]");
     return 2;
 }
 
@@ -411,8 +433,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
         }
         if (arg == L"--verbose") {
             options.verbose = true;
+        } else if (arg == L"--close-dialog") {
+            options.closeDialog = true;
         } else if ((arg == L"--hold-mutex" || arg == L"--timeout" || arg == L"--screenshot" ||
-                    arg == L"--companion") &&
+                    arg == L"--dialog-screenshot" || arg == L"--companion") &&
                    i + 1 < argc) {
             std::wstring value = argv[++i];
             if (arg == L"--hold-mutex") {
@@ -421,6 +445,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
                 options.companion = value;
             } else if (arg == L"--screenshot") {
                 options.screenshotFile = value;
+            } else if (arg == L"--dialog-screenshot") {
+                options.dialogScreenshotFile = value;
             } else {
                 wchar_t* end = nullptr;
                 unsigned long seconds = wcstoul(value.c_str(), &end, 10);
