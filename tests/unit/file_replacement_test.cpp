@@ -33,17 +33,6 @@ class FileReplacementTest : public SimTest {
         const sim::File* file = machine().FindFile(path);
         return file ? file->bytes : Bytes{};
     }
-    static PatchWorkList Items(std::initializer_list<std::size_t> rows) {
-        PatchWorkList items;
-        for (const std::size_t row : rows) {
-            PatchItem item = PatchTable.at(row);
-            item.fileName =
-                (item.folderId == TrimkitFolder ? u"C:\\P\\Trimkit\\" : u"C:\\P\\App\\") +
-                item.fileName;
-            items.push_back(item);
-        }
-        return items;
-    }
 };
 
 TEST_F(FileReplacementTest, TheNewFileTakesTheTargetsAttributesExceptEncryption) {
@@ -158,7 +147,7 @@ TEST_F(FileReplacementTest, ATargetThatCannotBeDeletedInUseIsMovedAsideForTheRes
 
 TEST_F(FileReplacementTest, AppliesTheItemsInOrderAndRemovesTheWorkFolder) {
     machine().AddFile(u"C:\\P\\App\\ClipUploader.dll", kOld);
-    PatchWorkList items = Items({0, 8, 9});
+    PatchWorkList items = WorkItems({0, 8, 9});
     PatchItem removal = items[0];
     removal.payloadId = 0;
     removal.fileName = u"C:\\P\\App\\Obsolete.dll";
@@ -177,11 +166,11 @@ TEST_F(FileReplacementTest, AppliesTheItemsInOrderAndRemovesTheWorkFolder) {
 
 TEST_F(FileReplacementTest, StopsAtTheFirstFailingItem) {
     for (const std::size_t row : {0, 1, 2}) {
-        machine().AddFile(Items({row})[0].fileName, kOld);
+        machine().AddFile(WorkItems({row})[0].fileName, kOld);
     }
     machine().HoldFileElsewhere(u"C:\\P\\App\\EdControls.dll", win::GENERIC_READ,
                                 win::FILE_SHARE_READ);
-    EXPECT_EQ(ApplyPatchItems(Items({0, 1, 2}), kProgram), kSharingViolation);
+    EXPECT_EQ(ApplyPatchItems(WorkItems({0, 1, 2}), kProgram), kSharingViolation);
     EXPECT_NE(BytesAt(u"C:\\P\\App\\ClipUploader.dll"), kOld);
     EXPECT_EQ(BytesAt(u"C:\\P\\App\\EdControls.dll"), kOld);
     EXPECT_EQ(BytesAt(u"C:\\P\\App\\EdCore.dll"), kOld);
@@ -191,7 +180,7 @@ TEST_F(FileReplacementTest, StopsAtTheFirstFailingItem) {
 
 TEST_F(FileReplacementTest, AFailureThatLeavesAFileKeepsTheWorkFolder) {
     machine().Fail("LZCopy", 13);
-    EXPECT_EQ(ApplyPatchItems(Items({0, 1}), kProgram), static_cast<win::HRESULT>(0x8007006Eu));
+    EXPECT_EQ(ApplyPatchItems(WorkItems({0, 1}), kProgram), static_cast<win::HRESULT>(0x8007006Eu));
     EXPECT_TRUE(machine().DirectoryExists(kWorkFolder));
     EXPECT_EQ(machine().FindFile(u"C:\\P\\App\\ClipUploader.dll"), nullptr);
     EXPECT_EQ(machine().CountCalls("FindResourceW"), 1u);
@@ -207,7 +196,7 @@ TEST_F(FileReplacementTest, AnEmptyListCreatesAndRemovesTheWorkFolder) {
 TEST_F(FileReplacementTest, WithoutATemporaryFolderNoItemIsTouched) {
     machine().AddFile(u"C:\\P\\App\\ClipUploader.dll", kOld);
     machine().Fail("GetTempPathW", 5);
-    EXPECT_EQ(ApplyPatchItems(Items({0}), kProgram), win::E_INVALIDARG);
+    EXPECT_EQ(ApplyPatchItems(WorkItems({0}), kProgram), win::E_INVALIDARG);
     EXPECT_EQ(BytesAt(u"C:\\P\\App\\ClipUploader.dll"), kOld);
     EXPECT_EQ(machine().CountCalls("FindResourceW"), 0u);
 }

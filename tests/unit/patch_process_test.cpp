@@ -119,20 +119,8 @@ class PatchProcessTest : public SimTest {
         machine().AddDirectory(u"C:\\P\\Trimkit");
     }
 
-    // Rows of the patch table as work items in the staged folders.
-    static PatchWorkList Items(std::initializer_list<std::size_t> rows) {
-        PatchWorkList items;
-        for (const std::size_t row : rows) {
-            PatchItem item = PatchTable.at(row);
-            item.fileName =
-                (item.folderId == TrimkitFolder ? u"C:\\P\\Trimkit\\" : u"C:\\P\\App\\") +
-                item.fileName;
-            items.push_back(item);
-        }
-        return items;
-    }
     // EdCore.dll (present), Reelwright.exe (present), gpucal.ini (to be created).
-    static PatchWorkList ThreeItems() { return Items({2, 5, 9}); }
+    static PatchWorkList ThreeItems() { return WorkItems({2, 5, 9}); }
 
     Bytes BytesAt(const std::u16string& path) {
         const sim::File* file = machine().FindFile(path);
@@ -429,11 +417,11 @@ TEST_F(PatchProcessTest, ASecondProcessWhileTheFirstShowsItsDialogRunsWithoutOne
     win::HRESULT first = win::E_FAIL;
     std::thread firstRun([&] {
         CPatchProcess process(&PreWorkUntilReleased, &AfterPatching);
-        first = process.Run(Items({2}), CreateUpdateContext(), kCaption, kProgram);
+        first = process.Run(WorkItems({2}), CreateUpdateContext(), kCaption, kProgram);
     });
     hooks.inside.Wait();  // the first dialog is up and its worker busy
 
-    EXPECT_EQ(StartPatchProcess(Items({5}), kCaption, kProgram), win::S_OK);
+    EXPECT_EQ(StartPatchProcess(WorkItems({5}), kCaption, kProgram), win::S_OK);
     EXPECT_TRUE(Replaced(u"C:\\P\\App\\Reelwright.exe"));  // done by the time it returned
     EXPECT_EQ(desktop().LastDialog(), desktop().dialogs.at(0));
     EXPECT_EQ(machine().CountCalls("CreateDialogIndirectParamW"), 1u);
